@@ -3,10 +3,8 @@
 # and without a link timestamp so that equal sources give equal bytes.
 enable_language(RC)
 
-add_executable(Updater WIN32 src/app/winmain.cpp res/updater.rc)
+add_executable(Updater WIN32 $<TARGET_OBJECTS:updater_entry> res/updater.rc)
 target_link_libraries(Updater PRIVATE updater_core)
-target_compile_options(Updater PRIVATE
-  $<$<COMPILE_LANGUAGE:CXX>:${UPDATER_WARNINGS} -fno-exceptions -fno-rtti>)
 target_link_options(Updater PRIVATE
   -static -s
   -Wl,--no-insert-timestamp -Wl,--dynamicbase -Wl,--nxcompat)
