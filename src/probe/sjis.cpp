@@ -19,29 +19,35 @@ const unsigned char SjisLeadByteTable[256] = {
 
 namespace {
 
-// Length of the character at text: 2 for a lead byte followed by a trail
-// byte, 1 otherwise. A lead byte right before the terminator counts as one
-// byte, so the scan lands on the terminator instead of stepping over it.
-inline int CharLength(const char* text) {
-    if (SjisLeadByteTable[static_cast<unsigned char>(text[0])] && text[1] != '\0') return 2;
-    return 1;
-}
-
 inline bool IsLeadByte(char c) { return SjisLeadByteTable[static_cast<unsigned char>(c)] != 0; }
+
+// The position after the double-byte character that starts at text. A lead
+// byte right before the terminator stands alone, so the scan lands on the
+// terminator instead of stepping over it.
+inline char* AfterDoubleByte(char* text) { return text[1] != '\0' ? text + 2 : text + 1; }
 
 }  // namespace
 
 void SjisLowerAscii(char* text) {
     while (*text != '\0') {
-        if (!IsLeadByte(*text) && *text >= 'A' && *text <= 'Z') *text = static_cast<char>(*text + 0x20);
-        text += CharLength(text);
+        if (IsLeadByte(*text)) {
+            text = AfterDoubleByte(text);
+            continue;
+        }
+        if (*text >= 'A' && *text <= 'Z') *text = static_cast<char>(*text + 0x20);
+        ++text;
     }
 }
 
+// The written byte is not looked at again, whatever it is.
 char* SjisReplaceByte(char* text, char find, char put) {
     while (*text != '\0') {
-        if (!IsLeadByte(*text) && *text == find) *text = put;
-        text += CharLength(text);
+        if (IsLeadByte(*text)) {
+            text = AfterDoubleByte(text);
+            continue;
+        }
+        if (*text == find) *text = put;
+        ++text;
     }
     return text;
 }
