@@ -86,7 +86,7 @@ TEST(SjisReplaceByte, ReturnsTheTerminatorAndLeavesDoubleByteCharactersAlone) {
         {"\x81\x81\x81", '\x81', '!', "\x81\x81\x81"},  // a lead-byte value never matches
         {"abc", '\0', '!', "abc"},                      // nor does the terminator
         {"\x80\xFD\xFE\xFF", '\xFE', '!', "\x80\xFD!\xFF"},
-        {"::", ':', '\\', "\\\\"},  // a written byte is not looked at again
+        {"::", ':', '\\', "\\\\"},                         // a written byte is not looked at again
         {"\xFF\xFF\xFF", '\xFF', '\xF7', "\xF7\xF7\xF7"},  // not even when it is a lead-byte value
     };
     for (const Case& c : cases) {
