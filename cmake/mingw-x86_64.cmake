@@ -1,16 +1,6 @@
 # Cross build for 64-bit Windows with mingw-w64: the same sources as the
 # 32-bit Updater.exe, for running the end-to-end suite where the machine
-# cannot run 32-bit code natively.
-# The posix thread model is the one GoogleTest builds with; everything is
-# linked statically.
-set(CMAKE_SYSTEM_NAME Windows)
+# cannot run 32-bit code.
+set(MINGW_TRIPLET x86_64-w64-mingw32)
 set(CMAKE_SYSTEM_PROCESSOR x86_64)
-set(CMAKE_C_COMPILER x86_64-w64-mingw32-gcc-posix)
-set(CMAKE_CXX_COMPILER x86_64-w64-mingw32-g++-posix)
-set(CMAKE_RC_COMPILER x86_64-w64-mingw32-windres)
-set(CMAKE_FIND_ROOT_PATH /usr/x86_64-w64-mingw32)
-set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
-set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
-# Test programs run through Wine.
-set(CMAKE_CROSSCOMPILING_EMULATOR "${CMAKE_CURRENT_LIST_DIR}/../tools/wine-run")
+include(${CMAKE_CURRENT_LIST_DIR}/mingw-common.cmake)
