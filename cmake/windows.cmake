@@ -7,6 +7,6 @@ add_executable(Updater WIN32 $<TARGET_OBJECTS:updater_entry> res/updater.rc)
 target_link_libraries(Updater PRIVATE updater_core)
 target_link_options(Updater PRIVATE
   -static -s
-  -Wl,--no-insert-timestamp -Wl,--dynamicbase -Wl,--nxcompat)
+  -Wl,--no-insert-timestamp -Wl,--dynamicbase -Wl,--nxcompat -Wl,--gc-sections)
 set_source_files_properties(res/updater.rc PROPERTIES OBJECT_DEPENDS
   "${PROJECT_SOURCE_DIR}/res/updater.ico;${PROJECT_SOURCE_DIR}/res/version.bin;${PROJECT_SOURCE_DIR}/res/updater.manifest")
