@@ -16,6 +16,8 @@
 #include <string>
 #include <vector>
 
+#include "boxes.h"
+
 namespace {
 
 std::wstring gUpdater;  // full path of Updater.exe
@@ -46,13 +48,10 @@ const wchar_t kUpdated[] =
 const wchar_t kCopyFailed[] =
     L"一部ファイルがコピー出来ませんでした。\n\n読み取り専用属性になっている可能性があります。";
 
-// A message box as the user met it.
-struct Box {
-    std::wstring caption;
-    std::wstring text;
-    bool ok = false, yes = false, no = false, cancel = false;
-    bool icon = false;
-};
+using boxes::Box;
+using boxes::NextBox;
+using boxes::Press;
+using boxes::Read;
 
 struct ExpectedBox {
     const wchar_t* caption;
@@ -194,79 +193,10 @@ struct Game {
 };
 
 // --- Running the updater ---
-struct Updater {
-    PROCESS_INFORMATION process = {};
-    std::vector<HWND> handled;
-};
+using Updater = boxes::Process;
 
 bool Start(Updater& updater, const std::wstring& currentDir) {
-    STARTUPINFOW startup = {};
-    startup.cb = sizeof startup;
-    std::wstring commandLine = L"\"" + gUpdater + L"\"";
-    return CreateProcessW(gUpdater.c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr,
-                          currentDir.c_str(), &startup, &updater.process) != 0;
-}
-
-struct FindBox {
-    DWORD pid;
-    const std::vector<HWND>* handled;
-    HWND found;
-};
-
-BOOL CALLBACK FindBoxOf(HWND window, LPARAM context) {
-    FindBox* find = reinterpret_cast<FindBox*>(context);
-    DWORD pid = 0;
-    GetWindowThreadProcessId(window, &pid);
-    wchar_t className[16] = {};
-    GetClassNameW(window, className, 16);
-    if (pid != find->pid || wcscmp(className, L"#32770") != 0 || !IsWindowVisible(window)) return TRUE;
-    for (HWND seen : *find->handled)
-        if (seen == window) return TRUE;
-    if (GetDlgItem(window, 0xFFFF) == nullptr) return TRUE;  // not filled in yet
-    find->found = window;
-    return FALSE;
-}
-
-// The next box the updater shows, or null once it has ended or timeoutMs
-// passed.
-HWND NextBox(Updater& updater, DWORD timeoutMs) {
-    const DWORD start = GetTickCount();
-    while (GetTickCount() - start < timeoutMs) {
-        FindBox find = {updater.process.dwProcessId, &updater.handled, nullptr};
-        EnumWindows(FindBoxOf, reinterpret_cast<LPARAM>(&find));
-        if (find.found != nullptr) {
-            Sleep(100);  // let it finish drawing
-            updater.handled.push_back(find.found);
-            return find.found;
-        }
-        if (WaitForSingleObject(updater.process.hProcess, 50) == WAIT_OBJECT_0) return nullptr;
-    }
-    return nullptr;
-}
-
-Box Read(HWND box) {
-    Box seen;
-    wchar_t text[2048] = {};
-    GetWindowTextW(box, text, 2048);
-    seen.caption = text;
-    GetDlgItemTextW(box, 0xFFFF, text, 2048);
-    seen.text = text;
-    seen.ok = GetDlgItem(box, IDOK) != nullptr;
-    seen.yes = GetDlgItem(box, IDYES) != nullptr;
-    seen.no = GetDlgItem(box, IDNO) != nullptr;
-    seen.cancel = GetDlgItem(box, IDCANCEL) != nullptr;
-    // The icon control is 20 on Windows and 1088 on Wine, where it exists
-    // even without an icon: ask it for its icon.
-    for (int id : {20, 1088}) {
-        HWND control = GetDlgItem(box, id);
-        if (control != nullptr && SendMessageW(control, STM_GETICON, 0, 0) != 0) seen.icon = true;
-    }
-    return seen;
-}
-
-void Press(HWND box, int button) {
-    PostMessageW(box, WM_COMMAND, MAKEWPARAM(button, BN_CLICKED),
-                 reinterpret_cast<LPARAM>(GetDlgItem(box, button)));
+    return boxes::Start(updater, gUpdater, currentDir);
 }
 
 constexpr DWORD kBoxTimeoutMs = 60000;
