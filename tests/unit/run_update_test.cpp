@@ -134,6 +134,9 @@ std::vector<Scenario> Scenarios() {
          InstallAnd([] { sim::SetValue(kKey, "Dir", REG_BINARY, kDir); }), {}, kSuccess, 0, AllTargets(kDir), kAll},
         {"Dir stored without terminator gets one",
          InstallAnd([] { sim::SetValue(kKey, "Dir", REG_SZ, kDir); }), {}, kSuccess, 0, AllTargets(kDir), kAll},
+        {"Dir with bytes after its terminator",
+         InstallAnd([] { sim::SetValue(kKey, "Dir", REG_SZ, kDir + '\0' + "D:\\old\\" + '\0'); }),
+         {}, kSuccess, 0, AllTargets(kDir), kAll},
         {"Dir without trailing backslash",
          InstallAnd([] { sim::SetValue(kKey, "Dir", REG_SZ, "C:\\Games\\harunel"); }), {}, {kNo3}, -1, {}, 2},
         {"empty Dir: installation in the current directory",
@@ -303,6 +306,21 @@ TEST(RunUpdate, DirWithoutBackslashQueriesTheGluedNames) {
         if (call.function == "GetFileAttributesA") queried.push_back(call.argument);
     }
     EXPECT_EQ(queried, (std::vector<std::string>{"C:\\Games\\harunelinst.ini", "C:\\Games\\harunelpac"}));
+}
+
+// The module-level buffers as an earlier, longer text left them: the
+// instance name and every text end where they should.
+TEST(RunUpdate, LeftoversInTheModuleBuffersDoNotShowThrough) {
+    Install();
+    memset(InstanceNameBuffer, 'X', sizeof InstanceNameBuffer);
+    memset(MessageBuffer, 'X', sizeof MessageBuffer);
+    ASSERT_EQ(RunUpdate(), 0);
+    EXPECT_EQ(std::string(InstanceNameBuffer), kInstanceName);
+    ExpectBoxes({kNotice, kStart, kDone});
+    std::vector<std::string> names;
+    for (const sim::Call& call : sim::Calls())
+        if (call.function == "CreateMutexA") names.push_back(call.argument);
+    EXPECT_EQ(names, std::vector<std::string>{kInstanceName});
 }
 
 // The texts reach the program as code page 932 bytes; the characters that

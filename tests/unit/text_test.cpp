@@ -47,4 +47,34 @@ TEST(AppendText, AppendsOnlyWhatFits) {
     EXPECT_EQ(std::string(unterminated, 4), "abcd");
 }
 
+// The text that results ends where the tail ends, whatever bytes the buffer
+// held after the old terminator: the tail's terminator is written too.
+TEST(AppendText, TerminatesOverBytesLeftInTheBuffer) {
+    struct Case {
+        const char* name;
+        std::string before;  // the buffer's 10 bytes
+        const char* tail;
+        bool fits;
+        std::string after;
+    } cases[] = {
+        {"tail shorter than the leftovers", std::string("ab\0XXXXXXX", 10), "cd", true,
+         std::string("abcd\0XXXXX", 10)},
+        {"empty text", std::string("\0XXXXXXXXX", 10), "c", true, std::string("c\0XXXXXXXX", 10)},
+        {"empty tail", std::string("ab\0XXXXXXX", 10), "", true, std::string("ab\0XXXXXXX", 10)},
+        {"tail filling the buffer", std::string("ab\0XXXXXXX", 10), "cdefghi", true,
+         std::string("abcdefghi\0", 10)},
+        {"a later terminator is not the text's end", std::string("ab\0XX\0XXXX", 10), "c", true,
+         std::string("abc\0X\0XXXX", 10)},
+        {"tail one byte too long", std::string("ab\0XXXXXXX", 10), "cdefghij", false,
+         std::string("ab\0XXXXXXX", 10)},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        char out[10];
+        memcpy(out, c.before.data(), sizeof out);
+        EXPECT_EQ(AppendText(out, sizeof out, c.tail), c.fits);
+        EXPECT_EQ(std::string(out, sizeof out), c.after);
+    }
+}
+
 }  // namespace
