@@ -144,7 +144,9 @@ int main() {
         Print(L"cannot start " + updater + L"\n");
         return 3;
     }
-    Print(L"started " + updater + L"\n  current directory " + currentDir + L"\n");
+    Print(L"started " + updater + L"\n  a " + std::to_wstring(boxes::ImageBits(updater)) +
+          L"-bit program, running as a " + std::to_wstring(boxes::ProcessBits(started.process.hProcess)) +
+          L"-bit process\n  current directory " + currentDir + L"\n");
 
     for (size_t i = 1; i <= kMostBoxes; ++i) {
         HWND box = boxes::NextBox(started, watch ? kPlayerTimeoutMs : kBoxTimeoutMs);

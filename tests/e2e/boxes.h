@@ -29,12 +29,45 @@ struct Process {
     std::vector<HWND> handled;
 };
 
-inline bool Start(Process& started, const std::wstring& exe, const std::wstring& currentDir) {
+// Starts exe in currentDir; flags as for CreateProcess (CREATE_SUSPENDED to
+// let several start at the same moment).
+inline bool Start(Process& started, const std::wstring& exe, const std::wstring& currentDir,
+                  DWORD flags = 0) {
     STARTUPINFOW startup = {};
     startup.cb = sizeof startup;
     std::wstring commandLine = L"\"" + exe + L"\"";
-    return CreateProcessW(exe.c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr,
+    return CreateProcessW(exe.c_str(), &commandLine[0], nullptr, nullptr, FALSE, flags, nullptr,
                           currentDir.c_str(), &startup, &started.process) != 0;
+}
+
+// 32 or 64: what the executable file is built for, from its PE header; 0 if
+// it is no PE file for x86.
+inline int ImageBits(const std::wstring& exe) {
+    HANDLE file = CreateFileW(exe.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return 0;
+    IMAGE_DOS_HEADER dos = {};
+    IMAGE_FILE_HEADER header = {};
+    DWORD signature = 0, read = 0;
+    bool ok = ReadFile(file, &dos, sizeof dos, &read, nullptr) && read == sizeof dos &&
+              dos.e_magic == IMAGE_DOS_SIGNATURE &&
+              SetFilePointer(file, dos.e_lfanew, nullptr, FILE_BEGIN) != INVALID_SET_FILE_POINTER &&
+              ReadFile(file, &signature, sizeof signature, &read, nullptr) &&
+              signature == IMAGE_NT_SIGNATURE && ReadFile(file, &header, sizeof header, &read, nullptr) &&
+              read == sizeof header;
+    CloseHandle(file);
+    if (!ok) return 0;
+    if (header.Machine == IMAGE_FILE_MACHINE_I386) return 32;
+    if (header.Machine == IMAGE_FILE_MACHINE_AMD64) return 64;
+    return 0;
+}
+
+// 32 or 64: how the system runs a started process.
+inline int ProcessBits(HANDLE process) {
+    BOOL wow64 = FALSE, selfWow64 = FALSE;
+    IsWow64Process(process, &wow64);
+    IsWow64Process(GetCurrentProcess(), &selfWow64);
+    const bool system64 = sizeof(void*) == 8 || selfWow64;
+    return system64 && !wow64 ? 64 : 32;
 }
 
 struct FindBox {
@@ -57,18 +90,27 @@ inline BOOL CALLBACK FindBoxOf(HWND window, LPARAM context) {
     return FALSE;
 }
 
+// A box the process shows that was not handed out yet, or null; does not
+// wait.
+inline HWND ShownBox(const Process& started) {
+    FindBox find = {started.process.dwProcessId, &started.handled, nullptr};
+    EnumWindows(FindBoxOf, reinterpret_cast<LPARAM>(&find));
+    return find.found;
+}
+
+// Hands out a box found by ShownBox once it is drawn.
+inline HWND TakeBox(Process& started, HWND box) {
+    Sleep(100);  // let it finish drawing
+    started.handled.push_back(box);
+    return box;
+}
+
 // The next box the process shows, or null once it has ended or timeoutMs
 // passed.
 inline HWND NextBox(Process& started, DWORD timeoutMs) {
     const DWORD start = GetTickCount();
     while (GetTickCount() - start < timeoutMs) {
-        FindBox find = {started.process.dwProcessId, &started.handled, nullptr};
-        EnumWindows(FindBoxOf, reinterpret_cast<LPARAM>(&find));
-        if (find.found != nullptr) {
-            Sleep(100);  // let it finish drawing
-            started.handled.push_back(find.found);
-            return find.found;
-        }
+        if (HWND box = ShownBox(started)) return TakeBox(started, box);
         if (WaitForSingleObject(started.process.hProcess, 50) == WAIT_OBJECT_0) return nullptr;
     }
     return nullptr;

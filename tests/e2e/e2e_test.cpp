@@ -21,6 +21,7 @@
 namespace {
 
 std::wstring gUpdater;  // full path of Updater.exe
+int gUpdaterBits = 0;   // 32 or 64, from its PE header
 std::wstring gWork;     // folder for the tests' installations and packages
 
 const wchar_t kKey[] = L"Software\\KORVEN\\harunel";
@@ -195,8 +196,12 @@ struct Game {
 // --- Running the updater ---
 using Updater = boxes::Process;
 
-bool Start(Updater& updater, const std::wstring& currentDir) {
-    return boxes::Start(updater, gUpdater, currentDir);
+// Starts Updater.exe, and checks that the system runs it as the program it
+// is (a 32-bit Updater.exe as a 32-bit process).
+bool Start(Updater& updater, const std::wstring& currentDir, DWORD flags = 0) {
+    if (!boxes::Start(updater, gUpdater, currentDir, flags)) return false;
+    EXPECT_EQ(boxes::ProcessBits(updater.process.hProcess), gUpdaterBits);
+    return true;
 }
 
 constexpr DWORD kBoxTimeoutMs = 60000;
@@ -477,6 +482,70 @@ TEST_F(UpdaterTest, OfSeveralStartedTogetherExactlyOneRuns) {
     ExpectInstallation(false, false, false);
 }
 
+// --- Under load ---
+
+// The number of a setting from the environment, or its default.
+int Setting(const char* name, int fallback) {
+    const char* value = getenv(name);
+    return value != nullptr && atoi(value) > 0 ? atoi(value) : fallback;
+}
+
+// Whether a mutex of that name exists (as another process sees it).
+bool MutexExists(const wchar_t* name) {
+    HANDLE mutex = CreateMutexW(nullptr, FALSE, name);
+    const bool existed = GetLastError() == ERROR_ALREADY_EXISTS;
+    if (mutex != nullptr) CloseHandle(mutex);
+    return existed;
+}
+
+// Round after round, several updaters released at the same moment: in each
+// exactly one shows boxes, and it shows them alone (its first box is
+// answered only once all the others have ended); none is left hanging; and
+// once the round is over the guard is free again. E2E_LOAD_UPDATERS and
+// E2E_LOAD_ROUNDS change the load (8 and 20).
+TEST_F(UpdaterTest, UnderLoadExactlyOneOfManyRunsEveryRound) {
+    const int count = Setting("E2E_LOAD_UPDATERS", 8);
+    const int rounds = Setting("E2E_LOAD_ROUNDS", 20);
+    constexpr DWORD kRoundTimeoutMs = 120000;
+    for (int round = 1; round <= rounds && !HasFailure(); ++round) {
+        SCOPED_TRACE("round " + std::to_string(round));
+        std::vector<Updater> updaters(static_cast<size_t>(count));
+        for (Updater& updater : updaters) ASSERT_TRUE(Start(updater, package, CREATE_SUSPENDED));
+        for (Updater& updater : updaters) ResumeThread(updater.process.hThread);
+
+        // Until every updater has ended or shows a box.
+        std::vector<HWND> firstBox(updaters.size(), nullptr);
+        const DWORD start = GetTickCount();
+        for (;;) {
+            size_t waiting = 0;
+            for (size_t i = 0; i < updaters.size(); ++i) {
+                if (firstBox[i] == nullptr) firstBox[i] = boxes::ShownBox(updaters[i]);
+                if (firstBox[i] == nullptr &&
+                    WaitForSingleObject(updaters[i].process.hProcess, 0) != WAIT_OBJECT_0)
+                    ++waiting;
+            }
+            if (waiting == 0 || GetTickCount() - start > kRoundTimeoutMs) break;
+            Sleep(20);
+        }
+
+        int withBoxes = 0;
+        for (size_t i = 0; i < updaters.size(); ++i) {
+            Outcome outcome;
+            if (firstBox[i] != nullptr) {
+                ++withBoxes;
+                outcome.boxes.push_back(Read(boxes::TakeBox(updaters[i], firstBox[i])));
+                Press(firstBox[i], IDNO);
+            }
+            outcome = Finish(updaters[i], {IDNO}, outcome);
+            EXPECT_EQ(outcome.exitCode, 0u) << "updater " << i << (outcome.exitCode == 99 ? " hung" : "");
+            if (!outcome.boxes.empty()) ExpectBoxes(outcome, {kNotice, kCancel});
+        }
+        EXPECT_EQ(withBoxes, 1);
+        EXPECT_FALSE(MutexExists(L"ZOLMIR_Updater")) << "the guard outlived its updaters";
+    }
+    ExpectInstallation(false, false, false);
+}
+
 }  // namespace
 
 // Arguments: the path of Updater.exe (a Unix path is taken as seen through
@@ -493,6 +562,14 @@ int main(int argc, char** argv) {
     wchar_t full[MAX_PATH];
     GetFullPathNameW(Wide(path.c_str()).c_str(), MAX_PATH, full, nullptr);
     gUpdater = full;
+    gUpdaterBits = boxes::ImageBits(gUpdater);
+    if (gUpdaterBits == 0) {
+        fprintf(stderr, "%s is no x86 Windows program\n", path.c_str());
+        return 2;
+    }
+    printf("Updater.exe under test: %s, a %d-bit program (run by a %d-bit test program)\n", path.c_str(),
+           gUpdaterBits, static_cast<int>(sizeof(void*) * 8));
+    fflush(stdout);
     GetCurrentDirectoryW(MAX_PATH, full);
     gWork = std::wstring(full) + L"\\e2e-work";
     MakeFolders(gWork);
