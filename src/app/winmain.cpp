@@ -11,15 +11,16 @@ HANDLE GuardHandle;
 // The updater runs elevated from wherever its package was unpacked. System
 // DLLs that are loaded later on its behalf (the visual-style libraries of its
 // message boxes among them) must come from the system folder, never from the
-// application's folder. Where the system lacks the function, nothing changes.
+// application's folder. The function is looked up, never imported: where
+// the system lacks it, the program starts and runs as before. The pointer
+// has the type of the system's own declaration, calling convention included.
 void RestrictDllSearch() {
-    typedef BOOL(WINAPI * SetDefaultDllDirectoriesFunction)(DWORD);
     const HMODULE kernel = GetModuleHandleA("kernel32.dll");
     if (kernel == nullptr) return;
     const FARPROC found = GetProcAddress(kernel, "SetDefaultDllDirectories");
     if (found == nullptr) return;
     const auto setDefaultDllDirectories =
-        reinterpret_cast<SetDefaultDllDirectoriesFunction>(reinterpret_cast<void (*)()>(found));
+        reinterpret_cast<decltype(&SetDefaultDllDirectories)>(reinterpret_cast<void (*)()>(found));
     setDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32);
 }
 

@@ -92,6 +92,9 @@ BOOL WINAPI CopyFileA(LPCSTR source, LPCSTR target, BOOL failIfExists);
 int WINAPI MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT style);
 HMODULE WINAPI GetModuleHandleA(LPCSTR moduleName);
 FARPROC WINAPI GetProcAddress(HMODULE module, LPCSTR procName);
+// Never called by name: the updater looks it up with GetProcAddress and
+// takes only the type of its declaration.
+BOOL WINAPI SetDefaultDllDirectories(DWORD flags);
 
 // Defined by the program, called once by the platform at process start.
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE previous, LPSTR commandLine, int showCommand);

@@ -22,6 +22,7 @@ namespace {
 
 std::wstring gUpdater;  // full path of Updater.exe
 int gUpdaterBits = 0;   // 32 or 64, from its PE header
+std::wstring gPlanted;  // full path of the planted DLL of the same kind, if given
 std::wstring gWork;     // folder for the tests' installations and packages
 
 const wchar_t kKey[] = L"Software\\KORVEN\\harunel";
@@ -397,6 +398,37 @@ TEST_F(UpdaterTest, ReadOnlyTargetFailsAloneAndNothingIsRolledBack) {
     ExpectInstallation(true, false, true);
 }
 
+// The package as it is unpacked, Updater.exe beside data\, with a DLL
+// planted beside it under the name of the visual-style library, which the
+// system loads by name for the updater's first message box: the planted
+// code never runs. Wine prefers its own built-in libraries to files it
+// finds; told to prefer files for Updater.exe, it searches as Windows does.
+TEST_F(UpdaterTest, PlantedDllBesideItNeverRuns) {
+    if (gPlanted.empty()) GTEST_SKIP() << "no DLL to plant was given";
+    const std::wstring updater = package + L"\\Updater.exe";
+    ASSERT_TRUE(CopyFileW(gUpdater.c_str(), updater.c_str(), FALSE));
+    ASSERT_TRUE(CopyFileW(gPlanted.c_str(), (package + L"\\uxtheme.dll").c_str(), FALSE));
+    const wchar_t kWineAppKey[] = L"Software\\Wine\\AppDefaults\\Updater.exe";
+    HKEY key = nullptr;
+    ASSERT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, (std::wstring(kWineAppKey) + L"\\DllOverrides").c_str(), 0,
+                              nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr),
+              0);
+    const wchar_t kNativeFirst[] = L"native,builtin";
+    RegSetValueExW(key, L"uxtheme", 0, REG_SZ, reinterpret_cast<const BYTE*>(kNativeFirst),
+                   sizeof kNativeFirst);
+    RegCloseKey(key);
+
+    Updater started;
+    ASSERT_TRUE(boxes::Start(started, updater, package));
+    const Outcome outcome = Finish(started, {IDYES, IDYES, IDOK});
+    RegDeleteTreeW(HKEY_CURRENT_USER, kWineAppKey);
+
+    EXPECT_EQ(GetFileAttributesW((package + L"\\planted-dll-ran").c_str()), INVALID_FILE_ATTRIBUTES)
+        << "the planted DLL ran in the updater";
+    ExpectBoxes(outcome, {kNotice, kStart, kDone});
+    ExpectInstallation(true, true, true);
+}
+
 TEST_F(UpdaterTest, PacIsAFile) {
     RemoveTree(install + L"pac");
     WriteFile(install + L"pac", "not a folder");
@@ -548,20 +580,29 @@ TEST_F(UpdaterTest, UnderLoadExactlyOneOfManyRunsEveryRound) {
 
 }  // namespace
 
-// Arguments: the path of Updater.exe (a Unix path is taken as seen through
-// Wine's drive Z:). The tests work in e2e-work under the current directory.
-int main(int argc, char** argv) {
-    testing::InitGoogleTest(&argc, argv);
-    if (argc < 2) {
-        fprintf(stderr, "usage: e2e_tests PATH\\TO\\Updater.exe\n");
-        return 2;
-    }
-    std::string path = argv[1];
+// A full Windows path; a Unix path is taken as seen through Wine's drive Z:.
+std::wstring FullPath(const char* given) {
+    std::string path = given;
     if (!path.empty() && path[0] == '/') path = "Z:" + path;
     for (char& c : path) c = c == '/' ? '\\' : c;
     wchar_t full[MAX_PATH];
     GetFullPathNameW(Wide(path.c_str()).c_str(), MAX_PATH, full, nullptr);
-    gUpdater = full;
+    return full;
+}
+
+// Arguments: the path of Updater.exe, and optionally that of a planted DLL
+// built for the same kind of program. The tests work in e2e-work under the
+// current directory.
+int main(int argc, char** argv) {
+    testing::InitGoogleTest(&argc, argv);
+    if (argc < 2 || argc > 3) {
+        fprintf(stderr, "usage: e2e_tests PATH\\TO\\Updater.exe [PATH\\TO\\planted.dll]\n");
+        return 2;
+    }
+    const std::string path = argv[1];
+    gUpdater = FullPath(argv[1]);
+    if (argc == 3) gPlanted = FullPath(argv[2]);
+    wchar_t full[MAX_PATH];
     gUpdaterBits = boxes::ImageBits(gUpdater);
     if (gUpdaterBits == 0) {
         fprintf(stderr, "%s is no x86 Windows program\n", path.c_str());
