@@ -7,10 +7,8 @@ import tempfile
 import unittest
 from pathlib import Path
 
-from pki import make_pki
+from fixtures import EXE, ROOT, ensure_exe, make_pki
 
-ROOT = Path(__file__).resolve().parents[2]
-EXE = ROOT / "build" / "windows" / "Updater.exe"
 CHECK_SIGNED = ROOT / "tests" / "pe" / "check_signed.py"
 PASSWORD = "check signed"
 
@@ -30,6 +28,7 @@ def header_offsets(data):
 class CheckSigned(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
+        ensure_exe()
         cls.dir = Path(tempfile.mkdtemp(prefix="check-signed-test."))
         cls.pki = make_pki(cls.dir / "pki", PASSWORD)
         cls.signed = cls.dir / "signed.exe"

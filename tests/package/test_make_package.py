@@ -22,11 +22,9 @@ import unittest
 import zipfile
 from pathlib import Path
 
-from pki import make_pki
+from fixtures import EXE, ROOT, ensure_exe, make_pki
 
-ROOT = Path(__file__).resolve().parents[2]
 TOOL = ROOT / "tools" / "make-package"
-EXE = ROOT / "build" / "windows" / "Updater.exe"
 CHECK_SIGNED = ROOT / "tests" / "pe" / "check_signed.py"
 PYTHON = "/usr/bin/python3"
 
@@ -51,11 +49,7 @@ pki = {}  # the throwaway CA, code-signing and timestamp certificates
 
 def setUpModule():
     global tmp_root
-    if not EXE.exists():
-        subprocess.run(["cmake", "--preset", "windows"], cwd=ROOT, check=True,
-                       stdout=subprocess.DEVNULL)
-        subprocess.run(["cmake", "--build", "--preset", "windows", "--target", "Updater"],
-                       cwd=ROOT, check=True, stdout=subprocess.DEVNULL)
+    ensure_exe()
     tmp_root = Path(tempfile.mkdtemp(prefix="package-test."))
     pki.update(make_pki(tmp_root / "pki", PASSWORD))
 

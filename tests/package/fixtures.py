@@ -1,6 +1,19 @@
-"""A throwaway public key infrastructure for the signing tests, made with
-openssl in a temporary folder: nothing secret is kept anywhere else."""
+"""What the package tests share: the Updater.exe of the windows build, and
+a throwaway public key infrastructure made with openssl in a temporary
+folder (nothing secret is kept anywhere else)."""
 import subprocess
+from pathlib import Path
+
+ROOT = Path(__file__).resolve().parents[2]
+EXE = ROOT / "build" / "windows" / "Updater.exe"
+
+
+def ensure_exe():
+    """Builds EXE with the windows preset if it is missing."""
+    if not EXE.exists():
+        for cmd in (["cmake", "--preset", "windows"],
+                    ["cmake", "--build", "--preset", "windows", "--target", "Updater"]):
+            subprocess.run(cmd, cwd=ROOT, check=True, stdout=subprocess.DEVNULL)
 
 OPENSSL_CNF = """\
 [req]
