@@ -363,15 +363,11 @@ def check_icons(r, res):
 
 # ---------------------------------------------------------------- main
 
-def main(argv):
-    if len(argv) != 2:
-        print("usage: check_exe.py path/to/Updater.exe", file=sys.stderr)
-        return 2
-    path = argv[1]
+def check_exe(r, path):
+    """Every check of this script on the executable at path."""
     pe = pefile.PE(path, fast_load=True)
     pe.parse_data_directories([pefile.DIRECTORY_ENTRY[d] for d in (
         "IMAGE_DIRECTORY_ENTRY_IMPORT", "IMAGE_DIRECTORY_ENTRY_RESOURCE")])
-    r = Report()
     check_header(r, pe)
     res = read_resources(pe)
     check_resource_table(r, res)
@@ -382,6 +378,14 @@ def main(argv):
     whole = len(pe.__data__)
     rsrc = sum(s.SizeOfRawData for s in pe.sections if s.Name.rstrip(b"\0") == b".rsrc")
     print("sizes: file %d, .rsrc %d, rest %d" % (whole, rsrc, whole - rsrc))
+
+
+def main(argv):
+    if len(argv) != 2:
+        print("usage: check_exe.py path/to/Updater.exe", file=sys.stderr)
+        return 2
+    r = Report()
+    check_exe(r, argv[1])
     print("%d passed, %d failed" % (r.passed, r.failed))
     return 1 if r.failed else 0
 
