@@ -1,25 +1,30 @@
 #!/usr/bin/env bash
 # The demo's part inside its Wine session (run by ./demo through
-# tools/wine-session, so in the session folder with bin/ holding Updater.exe
-# and demo_driver.exe, and $WINE, $WINEPREFIX, $WINESESSION set):
+# tools/wine-session, so in the session folder with bin/ holding the update
+# package's archive, demo_driver.exe and maybe a stand-in Updater.exe, and
+# $WINE, $WINEPREFIX, $WINESESSION set):
 #
 #   1. a sample installation of the game at version 1.00 in C:\Games\harunel\
 #      of the session's prefix, registered in HKCU\Software\KORVEN\harunel;
-#   2. the update package in package\: Updater.exe beside data\ with the
-#      1.01 files;
-#   3. Updater.exe run from the package folder by demo_driver, which answers
-#      the boxes (answer) or leaves them to the person at the screen (watch);
+#   2. the update package unpacked as a player would, into a folder with a
+#      Japanese name, C:\ソフト\ハルネル アップデート\;
+#   3. its Updater.exe (or the stand-in put in its place) run from that folder
+#      by demo_driver, which answers the boxes (answer) or leaves them to the
+#      person at the screen (watch);
 #   4. the installation's files before and after.
 #
-#   tools/demo-session.sh answer|watch
+#   tools/demo-session.sh answer|watch ARCHIVE [STAND_IN_EXE]
 #
 # The pictures of the boxes end up in out/ of the session folder.
 set -euo pipefail
 mode=$1
+archive=$2
+stand_in=${3:-}
 
 install_windows='C:\Games\harunel\'
 install=$WINEPREFIX/drive_c/Games/harunel
-package=$WINESESSION/package
+package_windows='C:\ソフト\ハルネル アップデート'
+package="$WINEPREFIX/drive_c/ソフト/ハルネル アップデート"
 
 echo "session folder: $WINESESSION"
 
@@ -63,11 +68,14 @@ list "$install" "$install_windows"
 cp -a "$install" before
 
 echo
-echo "== The update package: package\\ in the session folder"
+echo "== The update package, unpacked into $package_windows\\"
 mkdir -p "$package"
-cp bin/Updater.exe "$package/"
-game_files "$package/data" 1.01
-list "$package" 'package\'
+unzip -q "$archive" -d "$package"
+list "$package" "$package_windows\\"
+if [ -n "$stand_in" ]; then
+  cp "$stand_in" "$package/Updater.exe"
+  echo "  (its Updater.exe replaced by the 64-bit build of the same sources: see ./demo --real32)"
+fi
 
 if [ "$mode" = answer ]; then
   # Xvfb has no window manager: Wine draws the boxes' title bars itself.
@@ -81,7 +89,8 @@ echo
 echo "== Updater.exe, started in the package folder"
 [ "$mode" = watch ] && echo "  (answer its boxes on your screen)"
 status=0
-"$WINE" bin/demo_driver.exe "${driver[@]}" 'package\Updater.exe' package out | cat || status=$?
+"$WINE" bin/demo_driver.exe "${driver[@]}" "$package_windows\\Updater.exe" "$package_windows" out | cat ||
+  status=$?
 
 echo
 echo "== The installation afterwards"
