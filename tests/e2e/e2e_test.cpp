@@ -212,6 +212,20 @@ struct Outcome {
     DWORD exitCode = STILL_ACTIVE;
 };
 
+// Waits up to waitMs for the updater to end, stops it (exit code 99) if it
+// has not, and releases it; its exit code.
+DWORD End(Updater& updater, DWORD waitMs) {
+    if (WaitForSingleObject(updater.process.hProcess, waitMs) != WAIT_OBJECT_0) {
+        TerminateProcess(updater.process.hProcess, 99);
+        WaitForSingleObject(updater.process.hProcess, 5000);
+    }
+    DWORD exitCode = STILL_ACTIVE;
+    GetExitCodeProcess(updater.process.hProcess, &exitCode);
+    CloseHandle(updater.process.hThread);
+    CloseHandle(updater.process.hProcess);
+    return exitCode;
+}
+
 // Answers every box from the script (OK where the script has run out) and
 // waits for the updater to end.
 Outcome Finish(Updater& updater, const std::vector<int>& answers, Outcome outcome = Outcome()) {
@@ -224,13 +238,7 @@ Outcome Finish(Updater& updater, const std::vector<int>& answers, Outcome outcom
         if (button == IDOK && !seen.ok) button = seen.no ? IDNO : IDCANCEL;
         Press(box, button);
     }
-    if (WaitForSingleObject(updater.process.hProcess, kBoxTimeoutMs) != WAIT_OBJECT_0) {
-        TerminateProcess(updater.process.hProcess, 99);
-        WaitForSingleObject(updater.process.hProcess, 5000);
-    }
-    GetExitCodeProcess(updater.process.hProcess, &outcome.exitCode);
-    CloseHandle(updater.process.hThread);
-    CloseHandle(updater.process.hProcess);
+    outcome.exitCode = End(updater, kBoxTimeoutMs);
     return outcome;
 }
 
@@ -556,13 +564,8 @@ TEST_F(UpdaterTest, UnderLoadExactlyOneOfManyRunsEveryRound) {
             // Wine's loader, not the updater, can fail a start now and then
             // under this load (none of the updaters has run yet): the round
             // starts again, a few times at most.
-            for (Updater& updater : updaters) {
-                if (updater.process.hProcess == nullptr) continue;
-                TerminateProcess(updater.process.hProcess, 98);
-                WaitForSingleObject(updater.process.hProcess, 5000);
-                CloseHandle(updater.process.hThread);
-                CloseHandle(updater.process.hProcess);
-            }
+            for (Updater& updater : updaters)
+                if (updater.process.hProcess != nullptr) End(updater, 0);
             ASSERT_LT(++startFailures, 3) << "updaters could not be started, last error " << startError;
             printf("round %d: an updater could not be started (error %lu); the round starts again\n", round,
                    static_cast<unsigned long>(startError));
